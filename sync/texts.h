@@ -1,0 +1,15 @@
+// The texts the clock synchronisation shows, in GBK (code page 936) bytes.
+#pragma once
+
+// "正在连接校时服务器..."
+constexpr char kTextConnecting[] =
+    "\xD5\xFD\xD4\xDA\xC1\xAC\xBD\xD3\xD0\xA3\xCA\xB1\xB7\xFE\xCE\xF1\xC6\xF7...";
+// "连接服务器成功"
+constexpr char kTextConnected[] = "\xC1\xAC\xBD\xD3\xB7\xFE\xCE\xF1\xC6\xF7\xB3\xC9\xB9\xA6";
+// "连接服务器失败"
+constexpr char kTextConnectFailed[] = "\xC1\xAC\xBD\xD3\xB7\xFE\xCE\xF1\xC6\xF7\xCA\xA7\xB0\xDC";
+// "校时完毕,当前系统时间:" (ASCII comma and colon, no space after the colon)
+constexpr char kTextSynchronised[] =
+    "\xD0\xA3\xCA\xB1\xCD\xEA\xB1\xCF,\xB5\xB1\xC7\xB0\xCF\xB5\xCD\xB3\xCA\xB1\xBC\xE4:";
+// "校时错误"
+constexpr char kTextSyncFailed[] = "\xD0\xA3\xCA\xB1\xB4\xED\xCE\xF3";

@@ -29,3 +29,9 @@ struct BlockCounts {
   uint32_t released;
 };
 BlockCounts GetBlockCounts();
+
+// Replaces the heap request of AllocateBlock (OsHeapAlloc by default; null
+// restores it). Only tests call it, to make the heap refuse a request of a
+// plausible size; set it before any other thread allocates.
+using BlockSource = void* (*)(uint32_t size);
+void SetBlockSource(BlockSource source);

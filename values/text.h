@@ -31,7 +31,9 @@ struct TextArray {
 inline char** TextArrayElements(TextArray* a) { return reinterpret_cast<char**>(a + 1); }
 
 // The constant head {1, 0}: the empty ByteBuffer and the empty TextArray.
-extern const ByteBuffer kEmptyByteBuffer;
+// A reference into the one registered object of fixed data (values/constants.h),
+// so that ReleaseBlock ignores it; take its address where a buffer is read.
+extern const ByteBuffer& kEmptyByteBuffer;
 
 int32_t TextLength(const char* text);
 char* CopyText(const char* text);                  // null for null or empty

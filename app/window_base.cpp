@@ -30,8 +30,12 @@ bool Window::CreateOwn(const wchar_t* class_name, DWORD ex_style, DWORD style, c
                        int x, int y, int width, int height, HWND parent, HMENU id) {
   // The object is bound in OwnProc at WM_NCCREATE, so that WM_CREATE and
   // the messages sent during creation already reach HandleMessage.
+  // A creation that fails after WM_NCCREATE still ends in WM_NCDESTROY;
+  // the object must not delete itself then, because the caller owns it.
+  creating_ = true;
   HWND h = CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent, id,
                            GetModuleHandleW(nullptr), this);
+  creating_ = false;
   return h != nullptr;
 }
 
@@ -78,7 +82,7 @@ LRESULT Window::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
   }
   if (in_design_) ReportControlGone(ref_, this);
   hwnd_ = nullptr;
-  OnFinalDestroy();
+  if (!creating_) OnFinalDestroy();
   return r;
 }
 

@@ -59,4 +59,5 @@ class Window {
   WNDPROC system_proc_ = nullptr;  // set for subclassed system controls
   ControlRef ref_{0, 0};
   bool in_design_ = false;
+  bool creating_ = false;  // inside CreateOwn's CreateWindowExW
 };

@@ -49,10 +49,14 @@ FatalErrorHooks g_hooks = kDefaultHooks;
 
 // Appends `text` to out[*length] while whole characters fit before the NUL
 // slot, so that a cut never leaves the lead byte of a double-byte character.
-void Append(const char* text, char* out, int32_t capacity, int32_t* length) {
-  for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p != 0;) {
+// Once a piece has been cut, *full stays set and nothing more is appended.
+void Append(const char* text, char* out, int32_t capacity, int32_t* length, bool* full) {
+  for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p != 0 && !*full;) {
     const int32_t width = (*p >= 0x80 && p[1] != 0) ? 2 : 1;
-    if (*length + width > capacity - 1) return;
+    if (*length + width > capacity - 1) {
+      *full = true;
+      return;
+    }
     for (int32_t i = 0; i < width; ++i) out[(*length)++] = static_cast<char>(*p++);
   }
 }
@@ -77,7 +81,8 @@ const char* RuntimeErrorText(int32_t code) {
 int32_t ComposeFatalErrorText(const char* message, int32_t code, char* out, int32_t capacity) {
   if (out == nullptr || capacity < 1) return 0;
   int32_t length = 0;
-  Append(kHeading, out, capacity, &length);
+  bool full = false;
+  Append(kHeading, out, capacity, &length, &full);
   if (code != 0) {
     // The code as "%d" writes it, INT32_MIN included.
     char digits[12];
@@ -92,14 +97,14 @@ int32_t ComposeFatalErrorText(const char* message, int32_t code, char* out, int3
     if (code < 0) number[m++] = '-';
     while (n > 0) number[m++] = digits[--n];
     number[m] = '\0';
-    Append(kCodeLabel, out, capacity, &length);
-    Append(number, out, capacity, &length);
-    Append(kCodeEnd, out, capacity, &length);
+    Append(kCodeLabel, out, capacity, &length, &full);
+    Append(number, out, capacity, &length, &full);
+    Append(kCodeEnd, out, capacity, &length, &full);
   }
   if (message != nullptr && message[0] != '\0') {
-    Append(kMessageLabel, out, capacity, &length);
-    Append(message, out, capacity, &length);
-    Append(kMessageEnd, out, capacity, &length);
+    Append(kMessageLabel, out, capacity, &length, &full);
+    Append(message, out, capacity, &length, &full);
+    Append(kMessageEnd, out, capacity, &length, &full);
   }
   out[length] = '\0';
   return length;

@@ -3,7 +3,6 @@
 #include <new>
 
 #include "app/design.h"
-#include "app/program.h"
 #include "net/client_control.h"
 #include "values/error.h"
 #include "values/text.h"
@@ -53,14 +52,14 @@ void RecordGone(ControlRef ref) {
   *slot = GoneClient{ref, GetCurrentThreadId(), true};
 }
 
+// The end of the program destroys the windows, and so the control, before
+// the process ends: a worker that comes late finds the control gone here.
 bool OutlivedControl(ControlRef ref) {
-  {
-    DesignLock lock;
-    for (const GoneClient& g : g_gone) {
-      if (g.used && SameRef(g.ref, ref)) return g.owner_thread != GetCurrentThreadId();
-    }
+  DesignLock lock;
+  for (const GoneClient& g : g_gone) {
+    if (g.used && SameRef(g.ref, ref)) return g.owner_thread != GetCurrentThreadId();
   }
-  return ProgramExiting() && !IsUiThread();
+  return false;
 }
 
 bool IsClientEntry(ControlRef ref) {

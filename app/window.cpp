@@ -112,6 +112,7 @@ class MainWindow final : public Window {
   MainWindow* next_ = nullptr;
   IconHandle big_icon_;
   IconHandle small_icon_;
+  HFONT font_ = nullptr;
   HWND remembered_focus_ = nullptr;  // the control focused at the last deactivation
   bool keep_focus_ = false;          // while the build shows the window
   bool built_ = false;               // LoadWindow has finished
@@ -299,6 +300,10 @@ Control* MainWindow::ControlOfHwnd(HWND hwnd) const {
 LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_ERASEBKGND: return OnEraseBackground(reinterpret_cast<HDC>(wp));
+    case WM_SETFONT:
+      font_ = reinterpret_cast<HFONT>(wp);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(font_);
     case WM_SIZE:
       LayOutDockingBars();
       if (built_) Raise(kEventSized);

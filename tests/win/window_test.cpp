@@ -459,31 +459,33 @@ TEST_F(MainWindowTest, FocusOnTheVisibleWindowGoesToTheRememberedControlElseTheE
   HWND h = Load();
   HWND edit = ControlHwnd(kEditBoxRef);
   HWND button = ControlHwnd(kResyncButtonRef);
-
-  // Nothing remembered: the first of the tab order, the edit box.
-  SetFocus(button);
-  SetFocus(h);
-  EXPECT_EQ(GetFocus(), edit);
-
-  // Switching to another window and back gives the button back.
-  SetFocus(button);
+  // As after start-up the window itself has the focus.
+  ASSERT_EQ(GetFocus(), h);
   TestWindow* other = TestWindow::TopLevel(L"other");
   ASSERT_NE(other, nullptr);
   ShowWindow(other->hwnd(), SW_SHOW);
-  SetActiveWindow(other->hwnd());
-  PumpFor(20);
-  ASSERT_EQ(GetActiveWindow(), other->hwnd());
-  SetActiveWindow(h);
-  PumpFor(20);
+  auto switch_away_and_back = [&] {
+    SetActiveWindow(other->hwnd());
+    PumpFor(20);
+    ASSERT_EQ(GetActiveWindow(), other->hwnd());
+    SetActiveWindow(h);
+    PumpFor(20);
+    ASSERT_EQ(GetActiveWindow(), h);
+  };
+
+  // Coming back gives it to the first control of the tab order, the edit box.
+  switch_away_and_back();
+  EXPECT_EQ(GetFocus(), edit);
+
+  // The control that had the focus gets it back.
+  SetFocus(button);
+  switch_away_and_back();
+  EXPECT_EQ(GetFocus(), button);
+  switch_away_and_back();
   EXPECT_EQ(GetFocus(), button);
 
-  // When the window itself had the focus, the edit box gets it.
-  SetFocus(h);  // goes on to the edit box; take it back without the rule
-  SendMessageW(h, WM_ACTIVATE, WA_INACTIVE, 0);
-  SetActiveWindow(other->hwnd());
-  PumpFor(20);
-  SetActiveWindow(h);
-  PumpFor(20);
+  // Focusing the visible window itself passes the focus on as well.
+  SetFocus(h);
   EXPECT_EQ(GetFocus(), edit);
   DestroyWindow(other->hwnd());
 }

@@ -36,6 +36,7 @@ class Label final : public Control {
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override {
     switch (msg) {
       case WM_PAINT: return OnPaint();
+      case WM_PRINTCLIENT: return OnPrintClient(reinterpret_cast<HDC>(wp));
       case WM_ERASEBKGND: return 1;  // WM_PAINT fills the whole area
       case WM_SETFONT: return OnSetFont(reinterpret_cast<HFONT>(wp), LOWORD(lp) != 0);
       case WM_GETFONT: return reinterpret_cast<LRESULT>(font_);
@@ -51,7 +52,21 @@ class Label final : public Control {
   LRESULT OnPaint() {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd(), &ps);
-    FillRect(dc, &ps.rcPaint, DefaultBackground());
+    Paint(dc, ps.rcPaint);
+    EndPaint(hwnd(), &ps);
+    return 0;
+  }
+
+  // WM_PRINTCLIENT: the whole label into a caller's DC.
+  LRESULT OnPrintClient(HDC dc) {
+    RECT client;
+    GetClientRect(hwnd(), &client);
+    Paint(dc, client);
+    return 0;
+  }
+
+  void Paint(HDC dc, const RECT& area) {
+    FillRect(dc, &area, DefaultBackground());
     HGDIOBJ old_font = SelectObject(dc, font_ ? font_ : GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
@@ -62,8 +77,6 @@ class Label final : public Control {
     GetClientRect(hwnd(), &client);
     DrawTextW(dc, text, n, &client, kLabelDrawFormat);
     SelectObject(dc, old_font);
-    EndPaint(hwnd(), &ps);
-    return 0;
   }
 
   LRESULT OnSetFont(HFONT font, bool redraw) {

@@ -54,6 +54,13 @@ BOOL WINAPI ObservedCloseHandle(HANDLE h) {
   return g_close(h);
 }
 
+// Sends the window a question; the exit code says whether it was answered.
+DWORD WINAPI AskWindow(LPVOID window) {
+  DWORD_PTR r = 0;
+  return SendMessageTimeoutW(static_cast<HWND>(window), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &r) ? 1
+                                                                                             : 0;
+}
+
 class StartThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -140,10 +147,7 @@ TEST_F(StartThreadTest, ItReturnsAtOnceWhileTheRoutineRunsOn) {
   // A message sent from another thread is answered while the routine still
   // waits.
   HWND hwnd = window->hwnd();
-  HANDLE sender = CreateThread(nullptr, 0, [](LPVOID arg) -> DWORD {
-    DWORD_PTR r = 0;
-    return SendMessageTimeoutW(static_cast<HWND>(arg), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &r) ? 1 : 0;
-  }, hwnd, 0, nullptr);
+  HANDLE sender = CreateThread(nullptr, 0, AskWindow, hwnd, 0, nullptr);
   EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(sender, 0) == WAIT_OBJECT_0; }));
   DWORD sent = 0;
   GetExitCodeThread(sender, &sent);

@@ -267,6 +267,10 @@ void MainWindow::Open() {
     if (!IsWindow(h)) return;
     if (ours && GetFocus() != noted && IsWindow(noted)) SetFocus(noted);
     keep_focus_ = false;
+    // A window that became active while hidden (the created handler focused
+    // it) may come up with the caption of an inactive one: showing does not
+    // activate it again. Draw the frame as what it is.
+    if (GetActiveWindow() == h) SendMessageW(h, WM_NCACTIVATE, TRUE, 0);
     HWND focus = GetFocus();
     if (focus == h) {
       if (!Raise(kEventGotFocus)) return;

@@ -129,8 +129,9 @@ MainWindow::~MainWindow() {
 }
 
 MainWindow* MainWindow::Build(WindowDesign* design) {
-  static ATOM atom = RegisterOwnClass(kMainWindowClass, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW,
-                                      LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)), nullptr);
+  // Registered on the first build; later builds find the class.
+  ATOM atom = RegisterOwnClass(kMainWindowClass, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW,
+                               LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)), nullptr);
   if (!atom) return nullptr;
   const DesignEntry& top = design->entries[0];
 

@@ -16,8 +16,8 @@ HBRUSH DefaultBackground() { return GetSysColorBrush(COLOR_BTNFACE); }
 class Label final : public Control {
  public:
   static Label* Create(const DesignEntry& e, DWORD style, HWND parent, int id, HFONT font) {
-    static ATOM atom = RegisterOwnClass(kLabelClass, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW,
-                                        LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)), nullptr);
+    ATOM atom = RegisterOwnClass(kLabelClass, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW,
+                                 LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)), nullptr);
     if (!atom) return nullptr;
     auto* label = new Label;
     if (!label->CreateOwn(kLabelClass, 0, style, WideText(e.text).get(), e.left, e.top, e.width,

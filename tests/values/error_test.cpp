@@ -97,7 +97,7 @@ TEST(FatalError, AllocationFailureReportsTheSizeWithoutACode) {
   }
 }
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(_WIN64)
 // The 32-bit process heap really refuses a request this close to 4 GiB.
 TEST(FatalError, TheRealHeapRefusesAnAbsurdSize) {
   const FatalCapture f = CaptureFatal([] { AllocateBlock(0xFFFFFFF0u); });

@@ -1,0 +1,139 @@
+// The value services on the inputs of one synchronisation, each next to the
+// C or C++ library doing the same job: parsing the server's date-time,
+// adding 8 hours, formatting the clock text and splitting the reply.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+#include "sync/clock_text.h"
+#include "values/constants.h"
+#include "values/datetime.h"
+#include "values/memory.h"
+#include "values/text.h"
+
+namespace {
+
+constexpr char kReply[] = "\n60289 23-12-11 14:05:09 00 0 0 563.9 UTC(NIST) * \n";
+constexpr char kClockText[] = "2023-12-11-14:05:09";  // "20" + date + "-" + time
+
+// --- parsing ------------------------------------------------------------------
+
+void BM_ParseDateTime(benchmark::State& state) {
+  for (auto _ : state) {
+    const char* text = kClockText;
+    benchmark::DoNotOptimize(text);
+    benchmark::DoNotOptimize(ParseDateTime(text));
+  }
+}
+
+void BM_StrptimeTimegm(benchmark::State& state) {
+  for (auto _ : state) {
+    std::tm tm{};
+    const char* text = kClockText;
+    benchmark::DoNotOptimize(text);
+    benchmark::DoNotOptimize(strptime(text, "%Y-%m-%d-%H:%M:%S", &tm));
+    benchmark::DoNotOptimize(timegm(&tm));
+  }
+}
+
+// --- adding hours -------------------------------------------------------------
+
+void BM_AddToDateTimeHours(benchmark::State& state) {
+  DateTime value = ParseDateTime(kClockText);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(value);
+    benchmark::DoNotOptimize(AddToDateTime(value, kPartHour, 8));
+  }
+}
+
+void BM_TimegmAddHours(benchmark::State& state) {
+  std::tm start{};
+  strptime(kClockText, "%Y-%m-%d-%H:%M:%S", &start);
+  for (auto _ : state) {
+    std::tm tm = start;
+    benchmark::DoNotOptimize(tm);
+    const std::time_t t = timegm(&tm) + 8 * 3600;
+    std::tm out;
+    benchmark::DoNotOptimize(gmtime_r(&t, &out));
+  }
+}
+
+// --- formatting ---------------------------------------------------------------
+
+void BM_FormatClockText(benchmark::State& state) {
+  DateTime value = AddToDateTime(ParseDateTime(kClockText), kPartHour, 8);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(value);
+    char* text = FormatClockText(value);
+    benchmark::DoNotOptimize(text);
+    ReleaseBlock(text);
+  }
+}
+
+void BM_GmtimeSnprintf(benchmark::State& state) {
+  std::tm tm{};
+  strptime(kClockText, "%Y-%m-%d-%H:%M:%S", &tm);
+  std::time_t t = timegm(&tm) + 8 * 3600;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(t);
+    std::tm f;
+    gmtime_r(&t, &f);
+    char text[64];
+    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", f.tm_year + 1900, f.tm_mon + 1, f.tm_mday,
+                  f.tm_hour, f.tm_min, f.tm_sec);
+    benchmark::DoNotOptimize(text);
+  }
+}
+
+// --- splitting ----------------------------------------------------------------
+
+void BM_SplitText(benchmark::State& state) {
+  for (auto _ : state) {
+    const char* text = kReply;
+    benchmark::DoNotOptimize(text);
+    TextArray* fields = SplitText(text, kTextSpace);
+    benchmark::DoNotOptimize(fields);
+    ReleaseTextArray(fields);
+  }
+}
+
+void BM_StringViewSplit(benchmark::State& state) {
+  for (auto _ : state) {
+    std::string_view text = kReply;
+    benchmark::DoNotOptimize(text);
+    std::vector<std::string_view> fields;
+    for (size_t start = 0;;) {
+      const size_t at = text.find(' ', start);
+      if (at == std::string_view::npos) {
+        if (start < text.size()) fields.push_back(text.substr(start));
+        break;
+      }
+      fields.push_back(text.substr(start, at - start));
+      start = at + 1;
+    }
+    benchmark::DoNotOptimize(fields.data());
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_ParseDateTime);
+BENCHMARK(BM_StrptimeTimegm);
+BENCHMARK(BM_AddToDateTimeHours);
+BENCHMARK(BM_TimegmAddHours);
+BENCHMARK(BM_FormatClockText);
+BENCHMARK(BM_GmtimeSnprintf);
+BENCHMARK(BM_SplitText);
+BENCHMARK(BM_StringViewSplit);
+
+int main(int argc, char** argv) {
+  RegisterProgramConstants();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -455,6 +455,29 @@ TEST_F(MainWindowTest, EnterEscapeAndF1DoNothingSpaceClicksTheButton) {
   EXPECT_FALSE(PreTranslateProgramMessage(char_msg));
 }
 
+// The window's own texts hold no "&"; with texts that do, Alt and the
+// marked character click the button or move the focus past the label.
+TEST_F(MainWindowTest, AltWithAMarkedCharacterActivatesItsControl) {
+  for (DesignEntry& e : entries_) {
+    if (e.control_id == kResyncButtonRef.control_id) e.text = "&Resync";
+    if (e.control_id == kLabelRef.control_id) e.text = "&Net 2:";
+  }
+  HWND h = Load();
+  auto alt = [](UINT vk) {
+    MSG m{GetFocus(), WM_SYSKEYDOWN, vk, static_cast<LPARAM>(1 | (1 << 29)), 0, {0, 0}};
+    return PreTranslateProgramMessage(m);
+  };
+  ASSERT_EQ(GetFocus(), h);
+  EXPECT_TRUE(alt('R'));
+  EXPECT_EQ(GetFocus(), ControlHwnd(kResyncButtonRef));
+  EXPECT_EQ(Count(kResyncButtonRef.control_id, kEventClicked), 1);
+  EXPECT_TRUE(alt('N'));
+  EXPECT_EQ(GetFocus(), ControlHwnd(kEditBoxRef));
+  EXPECT_FALSE(alt('E'));  // "&Resync" marks R only
+  EXPECT_FALSE(alt('2'));
+  EXPECT_EQ(Count(kResyncButtonRef.control_id, kEventClicked), 1);
+}
+
 TEST_F(MainWindowTest, FocusOnTheVisibleWindowGoesToTheRememberedControlElseTheEditBox) {
   HWND h = Load();
   HWND edit = ControlHwnd(kEditBoxRef);
@@ -517,13 +540,23 @@ TEST_F(MainWindowTest, ClosingDestroysEverythingSetsTheDesignBackAndEndsTheLoop)
   EXPECT_EQ(Count(kMainWindowRef.control_id, kEventCreated), 1);
 }
 
-TEST_F(MainWindowTest, EndSessionQueryClosesTheWindow) {
-  HWND h = Load();
-  EXPECT_EQ(SendMessageW(h, WM_QUERYENDSESSION, 0, 0), TRUE);
-  EXPECT_FALSE(IsWindow(h));
-  EXPECT_EQ(FindLiveControl(kMainWindowRef), nullptr);
-  EXPECT_EQ(FindLiveControl(kEditBoxRef), nullptr);
-  EXPECT_EQ(Count(kMainWindowRef.control_id, kEventMayClose), 1);
+TEST_F(MainWindowTest, SystemMenuCloseAndEndSessionQueryCloseTheWindow) {
+  const struct {
+    UINT msg;
+    WPARAM wp;
+    LRESULT answer;
+  } closes[] = {{WM_SYSCOMMAND, SC_CLOSE, 0}, {WM_QUERYENDSESSION, 0, TRUE}};
+  for (const auto& c : closes) {
+    SCOPED_TRACE(c.msg);
+    g_raised.clear();
+    HWND h = Load();
+    EXPECT_EQ(SendMessageW(h, c.msg, c.wp, 0), c.answer);
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_EQ(FindLiveControl(kMainWindowRef), nullptr);
+    EXPECT_EQ(FindLiveControl(kEditBoxRef), nullptr);
+    EXPECT_EQ(Count(kMainWindowRef.control_id, kEventMayClose), 1);
+    EXPECT_EQ(Count(kMainWindowRef.control_id, kEventDestroying), 1);
+  }
 }
 
 }  // namespace

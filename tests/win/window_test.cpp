@@ -7,7 +7,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include "app/design.h"

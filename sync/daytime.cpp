@@ -45,7 +45,7 @@ ReplyGatherer::Step ReplyGatherer::Feed(uint32_t connection, const unsigned char
       return Step::kOverflow;
     }
     unsigned char c = bytes[i];
-    buffer_[length_++] = c;
+    reply_.data[length_++] = c;
     if (c == '\n' && seen_text_) {
       // Whatever follows the line in this piece is not part of the reply.
       done_ = true;
@@ -71,10 +71,8 @@ bool ResultShownFor(uint32_t connection) {
   return connection != 0 && g_result_connection >= connection;
 }
 
-void HandleDaytimeReply(const unsigned char* bytes, int32_t count) {
-  ByteBuffer* received = MakeByteBuffer(bytes, count);
-  char* reply = BytesToText(received ? received : &kEmptyByteBuffer);
-  ReleaseBlock(received);
+void HandleDaytimeReply(const ByteBuffer* received) {
+  char* reply = BytesToText(received);
 
   TextArray* fields = SplitText(reply ? reply : "", " ");
   ReleaseBlock(reply);
@@ -123,7 +121,7 @@ void OnClientDataArrived() {
   ReleaseBlock(received);
 
   if (step == ReplyGatherer::Step::kComplete) {
-    HandleDaytimeReply(g_gatherer.reply(), g_gatherer.reply_length());
+    HandleDaytimeReply(g_gatherer.reply());
     NoteResultShown(connection);
   } else if (step == ReplyGatherer::Step::kOverflow) {
     ShowSyncFailed();
@@ -134,7 +132,7 @@ void OnClientDataArrived() {
 void OnClientConnectionClosed() {
   uint32_t connection = GetEventConnection(kClientRef);
   if (g_gatherer.Close(connection) == ReplyGatherer::Step::kComplete) {
-    HandleDaytimeReply(g_gatherer.reply(), g_gatherer.reply_length());
+    HandleDaytimeReply(g_gatherer.reply());
     NoteResultShown(connection);
   }
 }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "values/text.h"
+
 // A reply may reach the client in pieces. The bytes of one connection are
 // gathered until the reply is complete: a line feed after its first
 // character that is not white space, or the server closing the connection.
@@ -27,8 +29,9 @@ class ReplyGatherer {
   // The server closed `connection`: whatever was gathered is the reply.
   Step Close(uint32_t connection);
 
-  const unsigned char* reply() const { return buffer_; }
-  int32_t reply_length() const { return length_; }
+  // The gathered reply, laid out as a ByteBuffer so that it is converted to
+  // text without another copy.
+  const ByteBuffer* reply() { reply_.head.length = length_; return &reply_.head; }
 
  private:
   void Restart(uint32_t connection);
@@ -37,13 +40,16 @@ class ReplyGatherer {
   bool done_ = false;       // the reply of connection_ has been handed out
   bool seen_text_ = false;  // a character that is not white space was gathered
   int32_t length_ = 0;
-  unsigned char buffer_[kMaxReplyBytes];
+  struct {
+    ByteBuffer head{1, 0};
+    unsigned char data[kMaxReplyBytes];
+  } reply_;
 };
 
 // Steps from the reply text to the clock and the texts shown, for one whole
 // reply. A reply with fewer than three fields is a failed synchronisation:
 // "校时错误", with the clock and the edit box left as they were.
-void HandleDaytimeReply(const unsigned char* bytes, int32_t count);
+void HandleDaytimeReply(const ByteBuffer* reply);
 
 // Marks that the result of `connection` is on the status bar, so that a
 // later "connected" or "failed" text of that connection (or of an older

@@ -22,12 +22,17 @@ void PadComponent(char** text) {
 }  // namespace
 
 char* FormatClockText(DateTime value) {
-  const int32_t year = GetDateTimePart(value, kPartYear);
-  const int32_t month = GetDateTimePart(value, kPartMonth);
-  const int32_t day = GetDateTimePart(value, kPartDay);
-  const int32_t hour = GetDateTimePart(value, kPartHour);
-  const int32_t minute = GetDateTimePart(value, kPartMinute);
-  const int32_t second = GetDateTimePart(value, kPartSecond);
+  // The six components as GetDateTimePart gives them (the clamped value
+  // broken down), from one breakdown instead of six: the clamp leaves a
+  // value that DateTimeToFields always accepts.
+  DateFields fields{};
+  DateTimeToFields(ClampDateTime(value), &fields);
+  const int32_t year = fields.year;
+  const int32_t month = fields.month;
+  const int32_t day = fields.day;
+  const int32_t hour = fields.hour;
+  const int32_t minute = fields.minute;
+  const int32_t second = fields.second;
 
   char* year_text = NumberToText(year);
   char* month_text = NumberToText(month);

@@ -17,15 +17,18 @@ bool IsLeadByte(unsigned char byte) { return byte >= 0x80; }
 char* NewText(uint32_t length) { return static_cast<char*>(AllocateBlock(length + 1)); }
 
 // The element references of SplitText as they are found. The result array
-// is allocated once at the end at its exact size, so this list grows by
-// doubling in its own blocks; running out of memory while it grows ends the
-// program like every other allocation.
+// is allocated once at the end at its exact size, so the references wait
+// here first: in place for a reply-sized split, in blocks of their own
+// (doubling) only past kInlineItems. Running out of memory while it grows
+// ends the program like every other allocation.
 class WorkList {
  public:
   WorkList() = default;
   WorkList(const WorkList&) = delete;
   WorkList& operator=(const WorkList&) = delete;
-  ~WorkList() { ReleaseBlock(items_); }
+  ~WorkList() {
+    if (items_ != inline_items_) ReleaseBlock(items_);
+  }
 
   void Append(char* item) {
     if (count_ == capacity_) Grow();
@@ -35,19 +38,32 @@ class WorkList {
   char* const* items() const { return items_; }
 
  private:
+  // A Daytime reply has about ten fields; room for 32 keeps every split the
+  // program makes off the heap.
+  static constexpr int32_t kInlineItems = 32;
+
   void Grow() {
-    const int32_t capacity = capacity_ == 0 ? 16 : capacity_ * 2;
+    const int32_t capacity = capacity_ * 2;
     auto** items = static_cast<char**>(AllocateBlock(static_cast<uint32_t>(capacity) * sizeof(char*)));
-    if (count_ != 0) std::memcpy(items, items_, static_cast<size_t>(count_) * sizeof(char*));
-    ReleaseBlock(items_);
+    std::memcpy(items, items_, static_cast<size_t>(count_) * sizeof(char*));
+    if (items_ != inline_items_) ReleaseBlock(items_);
     items_ = items;
     capacity_ = capacity;
   }
 
-  char** items_ = nullptr;
+  char* inline_items_[kInlineItems];
+  char** items_ = inline_items_;
   int32_t count_ = 0;
-  int32_t capacity_ = 0;
+  int32_t capacity_ = kInlineItems;
 };
+
+// A fresh text of the n bytes at `bytes`, which hold no NUL (n >= 1).
+char* CopyBytes(const char* bytes, int32_t n) {
+  char* copy = NewText(static_cast<uint32_t>(n));
+  std::memcpy(copy, bytes, static_cast<size_t>(n));
+  copy[n] = '\0';
+  return copy;
+}
 
 TextArray* MakeTextArray(const WorkList& list) {
   const uint32_t count = static_cast<uint32_t>(list.count());
@@ -73,14 +89,21 @@ TextArray* Split(const char* text, const char* delimiter, int32_t limit) {
   }
 
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  // The program splits at one byte; compare that byte in place rather than
+  // calling memcmp at every position.
+  const auto first = static_cast<unsigned char>(delimiter[0]);
   WorkList list;
   int32_t piece = 0;
   int32_t pos = 0;
   bool limit_used_up = false;
   while (text_length - pos >= delimiter_length) {
-    if (std::memcmp(bytes + pos, delimiter, static_cast<size_t>(delimiter_length)) == 0) {
-      // An empty piece is an absent element that keeps its place.
-      list.Append(pos > piece ? CopyTextPrefix(text + piece, pos - piece) : nullptr);
+    if (bytes[pos] == first &&
+        (delimiter_length == 1 ||
+         std::memcmp(bytes + pos + 1, delimiter + 1, static_cast<size_t>(delimiter_length - 1)) == 0)) {
+      // An empty piece is an absent element that keeps its place. The piece
+      // lies inside the measured text, so it holds no NUL: the same bytes as
+      // CopyTextPrefix, copied in one go.
+      list.Append(pos > piece ? CopyBytes(text + piece, pos - piece) : nullptr);
       pos += delimiter_length;
       piece = pos;
       if (limit != kNoLimit && list.count() == limit) {
@@ -96,7 +119,7 @@ TextArray* Split(const char* text, const char* delimiter, int32_t limit) {
       pos += 1;
     }
   }
-  if (!limit_used_up && piece < text_length) list.Append(CopyText(text + piece));
+  if (!limit_used_up && piece < text_length) list.Append(CopyBytes(text + piece, text_length - piece));
   return MakeTextArray(list);
 }
 
@@ -130,12 +153,24 @@ char* CopyTextPrefix(const char* text, int32_t n) {
 
 char* ConcatText(std::initializer_list<const char*> parts) {
   // Measure first: one allocation per call, whatever the number of parts.
+  // The lengths of the first parts are kept for the copy (the clock text
+  // joins eleven); any further part is measured again.
+  constexpr size_t kKeptLengths = 16;
+  uint32_t lengths[kKeptLengths];
   uint32_t total = 0;
-  for (const char* part : parts) total += static_cast<uint32_t>(TextLength(part));
+  size_t index = 0;
+  for (const char* part : parts) {
+    const auto length = static_cast<uint32_t>(TextLength(part));
+    if (index < kKeptLengths) lengths[index] = length;
+    ++index;
+    total += length;
+  }
   char* joined = NewText(total);
   char* out = joined;
+  index = 0;
   for (const char* part : parts) {
-    const size_t length = static_cast<size_t>(TextLength(part));
+    const size_t length = index < kKeptLengths ? lengths[index] : static_cast<size_t>(TextLength(part));
+    ++index;
     if (length != 0) std::memcpy(out, part, length);
     out += length;
   }
@@ -244,6 +279,65 @@ size_t ScanNumber(const char* s, ptrdiff_t* exponent_at) {
   return mantissa_end;
 }
 
+// Clinger's fast path: a decimal w × 10^e with w < 2^53 and |e| <= 22 is
+// one multiplication or division of two doubles that hold their values
+// exactly, and IEEE arithmetic rounds that single operation correctly. So
+// the result is the correctly rounded value, bit for bit what strtod gives.
+// On i686 the operation must run in SSE2: the x87 unit at the extended
+// precision the runtime leaves it in would round twice.
+#if defined(__GNUC__) && defined(__i386__)
+__attribute__((target("sse2,fpmath=sse")))
+#endif
+bool ConvertExactly(const char* s, size_t length, ptrdiff_t exponent_at, double* out) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  constexpr uint64_t kExactLimit = uint64_t{1} << 53;
+  constexpr int kMaxDigits = 19;  // fits uint64_t without overflow
+  const size_t mantissa_end = exponent_at >= 0 ? static_cast<size_t>(exponent_at) : length;
+  size_t i = 0;
+  const bool negative = s[0] == '-';
+  if (s[0] == '+' || s[0] == '-') ++i;
+  uint64_t w = 0;
+  int digits = 0;  // counted from the first nonzero digit
+  int exponent = 0;
+  bool fraction = false;
+  for (; i < mantissa_end; ++i) {
+    if (s[i] == '.') {
+      fraction = true;
+      continue;
+    }
+    const unsigned digit = static_cast<unsigned>(s[i] - '0');
+    if (w != 0 || digit != 0) {
+      if (++digits > kMaxDigits) return false;
+      w = w * 10 + digit;
+    }
+    if (fraction) --exponent;
+  }
+  if (exponent_at >= 0) {
+    size_t j = static_cast<size_t>(exponent_at) + 1;
+    const bool exponent_negative = s[j] == '-';
+    if (s[j] == '+' || s[j] == '-') ++j;
+    int written = 0;
+    for (; j < length; ++j) {
+      written = written * 10 + (s[j] - '0');
+      if (written > 1000) return false;  // far outside the fast range; strtod saturates it
+    }
+    exponent += exponent_negative ? -written : written;
+  }
+  double value;
+  if (w == 0) {
+    value = 0.0;  // zero whatever the exponent
+  } else if (w <= kExactLimit && exponent >= -22 && exponent <= 22) {
+    const auto mantissa = static_cast<double>(static_cast<int64_t>(w));
+    value = exponent < 0 ? mantissa / kPowersOfTen[-exponent] : mantissa * kPowersOfTen[exponent];
+  } else {
+    return false;
+  }
+  *out = negative ? -value : value;
+  return true;
+}
+
 }  // namespace
 
 double TextToNumber(const char* text) {
@@ -253,7 +347,8 @@ double TextToNumber(const char* text) {
   ptrdiff_t exponent_at = 0;
   const size_t length = ScanNumber(start, &exponent_at);
   double value = 0.0;
-  if (length != 0) {
+  if (length != 0 && !ConvertExactly(start, length, exponent_at, &value)) {
+    // Too many digits or too large a power of ten for one exact operation.
     // The work copy is ours: cut it behind the prefix and spell the exponent
     // as strtod reads it, so the runtime only ever sees a plain decimal
     // number and rounds it (glibc and the mingw-w64 runtime both round

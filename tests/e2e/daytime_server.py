@@ -30,6 +30,9 @@ Actions:
                   carries is that second
   overlap:A|B     takes two connections: holds the first, answers the
                   second with B first, then the first with A
+  stall:MS:ACTION on SIGUSR1, fills the listen queue so that the next
+                  connection attempt waits (its SYN is dropped and sent
+                  again) for MS; then accepts it and goes on with ACTION
   refuse          no listener at all: the port is bound but not listening,
                   so a connection is refused (must be the only action)
 """
@@ -37,6 +40,7 @@ Actions:
 import argparse
 import datetime
 import json
+import signal
 import socket
 import sys
 import threading
@@ -88,6 +92,8 @@ class Server:
         self.lock = threading.Lock()
         self.stop = threading.Event()
         self.open_sockets = []
+        self.go = threading.Event()
+        signal.signal(signal.SIGUSR1, lambda *_: self.go.set())
 
     def log(self, event, **fields):
         fields.update(event=event, t=round(time.time(), 4))
@@ -232,6 +238,9 @@ class Server:
         pending = list(actions)
         while pending and self.remaining() > 0:
             action = pending.pop(0)
+            if action.startswith("stall:"):
+                _, ms, action = action.split(":", 2)
+                self.stall(listener, int(ms) / 1000)
             conn = self.accept(listener, index)
             if conn is None:
                 break
@@ -255,6 +264,26 @@ class Server:
             if t.is_alive():
                 self.stop.set()
         self.log("end", connections=index)
+
+    def stall(self, listener, seconds):
+        """Keeps the next connection attempt waiting for `seconds` from the
+        moment the test signals (SIGUSR1): a backlog of 0 and one connection
+        of our own in the queue make the listener drop new SYNs."""
+        while not self.go.is_set() and self.remaining() > 0:
+            self.go.wait(0.05)
+        listener.listen(0)
+        plug = socket.create_connection((self.args.host, self.args.port), timeout=2)
+        self.log("stalling", seconds=seconds)
+        time.sleep(min(seconds, self.remaining()))
+        listener.settimeout(2)
+        try:
+            own, _ = listener.accept()  # the plug is first in the queue
+            own.close()
+        except socket.timeout:
+            pass
+        plug.close()
+        listener.listen(8)
+        self.log("stall_over")
 
     def act_overlap(self, first, i1, second, i2, reply_first, reply_second):
         self.send(second, i2, reply_second)

@@ -578,11 +578,19 @@ def drip_success(c):
 @case
 def button_resync(c):
     """The button repeats the whole exchange, progress texts included."""
-    start(c, "text:" + FAR, "delay:1500:" + OTHER)
+    # The second connection attempt waits for 1.5 s in the server's full
+    # listen queue, and the reply comes 1.5 s after the connection: both
+    # texts in between stay long enough to be seen.
+    start(c, "text:" + FAR, "stall:1500:delay:1500:" + OTHER)
     expect_result(c, ERROR, FAR_SHOWN, "first reply")
+    c.server.send_signal(signal.SIGUSR1)
+    deadline = time.time() + 5
+    while not c.server_events("stalling") and time.time() < deadline:
+        time.sleep(0.05)
+    c.require(c.server_events("stalling"), "the server did not begin to stall")
     # The click, then every status text until the new result arrives.
     lines = c.look("click", ID_BUTTON, "watch", ID_STATUS, "ne", hexarg(ERROR), 3000,
-                   "watch", ID_STATUS, "eq", hexarg(ERROR), 6000, "text", ID_EDIT, timeout=90)
+                   "watch", ID_STATUS, "eq", hexarg(ERROR), 10000, "text", ID_EDIT, timeout=90)
     seen = [t for l in lines if l["kind"] == "watch" for t in l["seen"]]
     first_watch = [l for l in lines if l["kind"] == "watch"][0]
     c.check(first_watch["ok"], "the old result stayed after the click: %s" % seen)

@@ -355,6 +355,18 @@ class Case:
         self.xdo("click", 1)
         time.sleep(0.3)
 
+    def grab(self, rect):
+        """The pixels of a screen rectangle: (width, rows of (r, g, b))."""
+        l, t, r, b = rect
+        xwd = subprocess.run(["xwd", "-root", "-silent"], env=self.env.env, check=True,
+                             capture_output=True, timeout=30).stdout
+        ppm = subprocess.run(["convert", "xwd:-", "-crop", "%dx%d+%d+%d" % (r - l, b - t, l, t),
+                              "+repage", "-depth", "8", "rgb:-"], input=xwd, env=self.env.env,
+                             check=True, capture_output=True, timeout=30).stdout
+        w, h, data = r - l, b - t, ppm
+        self.require(len(data) == w * h * 3, "screen grab of %s gave %d bytes" % (rect, len(data)))
+        return [[tuple(data[(y * w + x) * 3:(y * w + x) * 3 + 3]) for x in range(w)] for y in range(h)]
+
     def key(self, name):
         self.xdo("key", name)
         time.sleep(0.3)
@@ -494,6 +506,22 @@ def window_layout(c):
     for i in (ID_LABEL, ID_EDIT, ID_BUTTON):
         c.check(ch[i]["rect"][3] <= bar["rect"][1], "control %d reaches into the status bar" % i)
 
+    # What is painted: the read-only edit box keeps a white background (a
+    # read-only box is otherwise drawn in the window's grey), and the label
+    # draws its text on the window's background.
+    ox, oy = w["client_x"], w["client_y"]
+    pixels = c.grab([ox, oy, ox + cw, oy + chh])
+    background = pixels[35][100]  # between the controls and the status bar
+    el, et, er, eb = edit["rect"]
+    inside_edit = set(p for row in pixels[et + 4:eb - 4] for p in row[el + 4:er - 4])
+    c.eq(inside_edit, {(255, 255, 255)}, "colours inside the empty edit box")
+    c.check(background != (255, 255, 255), "the window background is white")
+    ll, lt, lr, lb = label["rect"]
+    in_label = [p for row in pixels[lt:lb] for p in row[ll:lr]]
+    c.check(in_label.count(background) < len(in_label) * 0.97 and
+            in_label.count(background) > len(in_label) * 0.5,
+            "the label is not drawn as text on the window background")
+
     f = c.focus()
     c.eq(f["id"], 0, "focus after start-up (0: the main window itself, no control)")
     c.check(not f["caret"], "a caret is shown after start-up")
@@ -589,8 +617,11 @@ def button_resync(c):
         time.sleep(0.05)
     c.require(c.server_events("stalling"), "the server did not begin to stall")
     # The click, then every status text until the new result arrives.
-    lines = c.look("click", ID_BUTTON, "watch", ID_STATUS, "ne", hexarg(ERROR), 3000,
+    lines = c.look("click", ID_BUTTON, "watch", ID_STATUS, "ne", hexarg(ERROR), 3000, "ping", 2000,
                    "watch", ID_STATUS, "eq", hexarg(ERROR), 10000, "text", ID_EDIT, timeout=90)
+    ping = one(lines, "ping")
+    c.check(ping["ok"] and ping["us"] < 200000, "the window did not answer within 200 ms while "
+            "connecting: %s" % ping)
     seen = [t for l in lines if l["kind"] == "watch" for t in l["seen"]]
     first_watch = [l for l in lines if l["kind"] == "watch"][0]
     c.check(first_watch["ok"], "the old result stayed after the click: %s" % seen)
@@ -603,6 +634,24 @@ def button_resync(c):
     c.eq(one(lines, "text")["text"], OTHER_SHOWN, "edit box after the second reply")
     c.eq(len(c.server_events("accept")), 2, "connections made")
     c.close_and_expect_exit(0)
+
+
+@case
+def close_while_connecting(c):
+    """The worker that still waits for its connection is not waited for."""
+    c.start_server("stall:8000:text:" + FAR)
+    c.server.send_signal(signal.SIGUSR1)
+    deadline = time.time() + 5
+    while not c.server_events("stalling") and time.time() < deadline:
+        time.sleep(0.05)
+    c.require(c.server_events("stalling"), "the server did not begin to stall")
+    c.start_app()
+    c.find_main()
+    c.expect_text(ID_STATUS, "eq", PROGRESS, 5000, "status while the connection waits")
+    c.ping()
+    began = time.time()
+    c.close_and_expect_exit(0, seconds=5)
+    c.check(time.time() - began < 4, "closing took %.1f s while a connection was waiting" % (time.time() - began))
 
 
 @case
@@ -713,6 +762,10 @@ def tab_order(c):
     c.eq(focus_id(c), 0, "focus after Tab with no control focused")
     c.click_at(ch[ID_EDIT]["screen"])
     c.require(focus_id(c) == ID_EDIT, "a click into the edit box did not focus it")
+    c.key("1")
+    c.key("BackSpace")
+    c.key("Delete")
+    c.eq(c.texts()[1], FAR_SHOWN, "edit box text after typing into it (read-only)")
     for key, want in (("Tab", ID_BUTTON), ("Tab", ID_EDIT), ("shift+Tab", ID_BUTTON),
                       ("shift+Tab", ID_EDIT), ("shift+Tab", ID_BUTTON)):
         c.key(key)

@@ -5,11 +5,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string_view>
 #include <vector>
 
 #include "sync/clock_text.h"
+#include "sync/daytime.h"
+#include "sync/platform.h"
 #include "values/constants.h"
 #include "values/datetime.h"
 #include "values/memory.h"
@@ -119,6 +122,26 @@ void BM_StringViewSplit(benchmark::State& state) {
   }
 }
 
+// --- one whole reply handling ----------------------------------------------------
+// HandleDaytimeReply from the reply bytes to the status and edit texts, with
+// the window layer reduced to stubs below and the clock setter accepting: the
+// part of a synchronisation's latency that is the program's own work.
+
+bool AcceptClock(const LocalTimeFields&) { return true; }
+
+void BM_HandleDaytimeReply(benchmark::State& state) {
+  SetLocalClockSetter(AcceptClock);
+  struct {
+    ByteBuffer head{1, static_cast<int32_t>(sizeof kReply - 1)};
+    char data[sizeof kReply];
+  } reply;
+  std::memcpy(reply.data, kReply, sizeof kReply);
+  for (auto _ : state) {
+    HandleDaytimeReply(&reply.head);
+  }
+  SetLocalClockSetter(nullptr);
+}
+
 // --- the cost of one block ----------------------------------------------------
 // What a prescribed allocation costs: every text the services return is one
 // block, so these two set the floor under FormatClockText and SplitText.
@@ -149,8 +172,18 @@ BENCHMARK(BM_FormatClockText);
 BENCHMARK(BM_GmtimeSnprintf);
 BENCHMARK(BM_SplitText);
 BENCHMARK(BM_StringViewSplit);
+BENCHMARK(BM_HandleDaytimeReply);
 BENCHMARK(BM_BlockPair);
 BENCHMARK(BM_MallocFree);
+
+// The window layer as HandleDaytimeReply meets it: writes that go nowhere.
+int32_t SetStatusText(ControlRef, int32_t, const char* text) {
+  benchmark::DoNotOptimize(text);
+  return 1;
+}
+void SetControlText(ControlRef, const char* text) { benchmark::DoNotOptimize(text); }
+ByteBuffer* GetReceivedData(ControlRef) { return nullptr; }
+uint32_t GetEventConnection(ControlRef) { return 0; }
 
 int main(int argc, char** argv) {
   RegisterProgramConstants();

@@ -31,7 +31,11 @@ class ReplyGatherer {
 
   // The gathered reply, laid out as a ByteBuffer so that it is converted to
   // text without another copy.
-  const ByteBuffer* reply() { reply_.head.length = length_; return &reply_.head; }
+  const ByteBuffer* reply() {
+    reply_.head.marker = 1;
+    reply_.head.length = length_;
+    return &reply_.head;
+  }
 
  private:
   void Restart(uint32_t connection);
@@ -41,7 +45,9 @@ class ReplyGatherer {
   bool seen_text_ = false;  // a character that is not white space was gathered
   int32_t length_ = 0;
   struct {
-    ByteBuffer head{1, 0};
+    // Left zero here and filled in by reply(): an initialised head would put
+    // the whole buffer into the executable's data instead of its bss.
+    ByteBuffer head;
     unsigned char data[kMaxReplyBytes];
   } reply_;
 };

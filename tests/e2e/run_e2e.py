@@ -134,39 +134,29 @@ class Env:
                         WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", LANG=self.lang, LC_ALL=self.lang,
                         TZ="UTC")
+        # wine-run sends a 64-bit program (PE32+) to wine64.
         self.wine_run = [str(TOOLS / "wine-run"), "--prefix", str(self.prefix)]
-        self.wine_run_init = True
-        machine = pe_machine(self.exe)
-        if not host_runs_32bit():
-            # A kernel without 32-bit ELF support cannot start Wine's 32-bit
-            # loader, which /usr/bin/wine (and so wine-run) always picks
-            # first. A 64-bit build of the same sources still runs under
-            # wine64, with wine-run's environment (set above).
-            if machine != PE_AMD64 or pe_machine(self.probe_exe) != PE_AMD64:
-                print("run_e2e: skipped: this host runs no 32-bit programs (Wine's i386 loader "
-                      "fails); give an x86_64 build of kestrivo.exe and the probe", file=sys.stderr)
-                raise SystemExit(SKIPPED)
-            self.wine_run = ["/usr/lib/wine/wine64"]
-            self.wine_run_init = False
+        if not host_runs_32bit() and PE_I386 in (pe_machine(self.exe), pe_machine(self.probe_exe)):
+            # A kernel without 32-bit ELF support cannot start Wine's i386
+            # loader: the windows64 preset builds the same sources for wine64.
+            print("run_e2e: skipped: this host runs no 32-bit programs (Wine's i386 loader "
+                  "fails); run the x86_64 build (preset windows64)", file=sys.stderr)
+            raise SystemExit(SKIPPED)
 
     def start_wineserver(self):
         # The wineserver inherits the output of the first Wine process, and
         # we read the outputs of ours: it is started first, detached. The
-        # first run of wine-run creates the prefix and waits for a server
-        # of its own to end, so a persistent one comes only after that.
+        # first run of wine-run creates the prefix.
         self.prefix.mkdir(parents=True, exist_ok=True)
         out = self.work / "acp.txt"
-        if self.wine_run_init and not (self.prefix / ".kestrivo-ready").exists():
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not (self.prefix / ".kestrivo-ready").exists():
             subprocess.run(self.wine_run + [str(self.probe_exe), winpath(out), "acp"], env=self.env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=600)
-        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
-                       timeout=60)
+                           timeout=600, **quiet)
+        subprocess.run(["wineserver", "-p"], env=self.env, start_new_session=True, timeout=60, **quiet)
         # Which code page did the probe's process get?
         r = subprocess.run(self.wine_run + [str(self.probe_exe), winpath(out), "acp"], env=self.env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300)
+                           timeout=300, **quiet)
         lines = [json.loads(l) for l in out.read_text().splitlines() if l.strip()]
         return r.returncode, lines
 

@@ -18,10 +18,6 @@
 
 namespace {
 
-// "指定窗口或窗口组件不存在或尚未载入"
-const char kNoSuchControl[] =
-    "\xD6\xB8\xB6\xA8\xB4\xB0\xBF\xDA\xBB\xF2\xB4\xB0\xBF\xDA\xD7\xE9\xBC\xFE\xB2\xBB\xB4\xE6\xD4"
-    "\xDA\xBB\xF2\xC9\xD0\xCE\xB4\xD4\xD8\xC8\xEB";
 // "未载入欲访问窗口组件所在的窗口"
 const char kWindowNotLoaded[] =
     "\xCE\xB4\xD4\xD8\xC8\xEB\xD3\xFB\xB7\xC3\xCE\xCA\xB4\xB0\xBF\xDA\xD7\xE9\xBC\xFE\xCB\xF9\xD4"
@@ -64,7 +60,7 @@ int32_t SetStatusText(ControlRef control, int32_t part, const char* text) {
   // A reference that names no entry is a fault of the program. An entry
   // whose bar is gone is not: a worker still connecting when the main
   // window closes writes its text into nothing.
-  if (!EntryExists(control)) ReportFatalError(kNoSuchControl, 0);
+  if (!EntryExists(control)) ReportFatalError(kTextNoSuchControl, 0);
   if (part < 0) return 0;
 
   // Converted before the lock, from the caller's text: the copy in the table

@@ -21,12 +21,12 @@
 #include "values/memory.h"
 #include "values/text.h"
 
-namespace {
-
-// "指定窗口或窗口组件不存在或尚未载入"
-const char kNoSuchControl[] =
+const char kTextNoSuchControl[] =
     "\xD6\xB8\xB6\xA8\xB4\xB0\xBF\xDA\xBB\xF2\xB4\xB0\xBF\xDA\xD7\xE9\xBC\xFE\xB2\xBB\xB4\xE6\xD4"
     "\xDA\xBB\xF2\xC9\xD0\xCE\xB4\xD4\xD8\xC8\xEB";
+
+namespace {
+
 // "未找到引发事件的窗口"
 const char kNoEventWindow[] =
     "\xCE\xB4\xD5\xD2\xB5\xBD\xD2\xFD\xB7\xA2\xCA\xC2\xBC\xFE\xB5\xC4\xB4\xB0\xBF\xDA";
@@ -175,7 +175,7 @@ Window* FindControl(ControlRef control) {
   // The lock is released before the fatal path: ending the program destroys
   // the windows on the user-interface thread, which takes the lock.
   Window* object = FindLiveControl(control);
-  if (!object) ReportFatalError(kNoSuchControl, 0);
+  if (!object) ReportFatalError(kTextNoSuchControl, 0);
   return object;
 }
 

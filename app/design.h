@@ -105,6 +105,9 @@ struct DesignLock {
   DesignLock& operator=(const DesignLock&) = delete;
 };
 
+// "指定窗口或窗口组件不存在或尚未载入": the message of a failed lookup.
+extern const char kTextNoSuchControl[];
+
 // The live object of the entry, or the fatal error "指定窗口或窗口组件不存在
 // 或尚未载入". Any thread.
 Window* FindControl(ControlRef control);

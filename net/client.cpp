@@ -11,12 +11,6 @@ namespace {
 
 const wchar_t kClientClass[] = L"KestrivoClient";
 
-// "指定窗口或窗口组件不存在或尚未载入": the lookup failure, also for a control
-// reference that names something other than a client connection control.
-const char kControlMissingText[] =
-    "\xD6\xB8\xB6\xA8\xB4\xB0\xBF\xDA\xBB\xF2\xB4\xB0\xBF\xDA\xD7\xE9\xBC\xFE\xB2\xBB\xB4\xE6"
-    "\xD4\xDA\xBB\xF2\xC9\xD0\xCE\xB4\xD4\xD8\xC8\xEB";
-
 // Client controls whose window has been destroyed, with the thread that owned
 // them: a worker that finds one of these gone has merely outlived it (the
 // program is ending) and gets false instead of the fatal lookup error.
@@ -80,7 +74,7 @@ Client* LiveClient(ControlRef ref) {
 // fatal.
 Client* ClientOrFatal(ControlRef ref) {
   Window* live = FindControl(ref);  // fatal when not live
-  if (!IsClientEntry(ref)) ReportFatalError(kControlMissingText, 0);
+  if (!IsClientEntry(ref)) ReportFatalError(kTextNoSuchControl, 0);
   return static_cast<Client*>(live);
 }
 
@@ -181,7 +175,7 @@ bool ConnectClient(ControlRef control, const char* host, int32_t port, uint32_t*
   }
   if (!found) {
     if (OutlivedControl(control)) return false;
-    ReportFatalError(kControlMissingText, 0);
+    ReportFatalError(kTextNoSuchControl, 0);
   }
   if (!made) return false;
   if (connection) *connection = serial;

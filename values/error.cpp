@@ -1,5 +1,7 @@
 #include "values/error.h"
 
+#include "values/text.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -84,19 +86,8 @@ int32_t ComposeFatalErrorText(const char* message, int32_t code, char* out, int3
   bool full = false;
   Append(kHeading, out, capacity, &length, &full);
   if (code != 0) {
-    // The code as "%d" writes it, INT32_MIN included.
-    char digits[12];
-    int n = 0;
-    uint32_t magnitude = code < 0 ? 0u - static_cast<uint32_t>(code) : static_cast<uint32_t>(code);
-    do {
-      digits[n++] = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
     char number[12];
-    int m = 0;
-    if (code < 0) number[m++] = '-';
-    while (n > 0) number[m++] = digits[--n];
-    number[m] = '\0';
+    FormatDecimal(code, number);
     Append(kCodeLabel, out, capacity, &length, &full);
     Append(number, out, capacity, &length, &full);
     Append(kCodeEnd, out, capacity, &length, &full);

@@ -1,5 +1,7 @@
 #include "values/memory.h"
 
+#include "values/text.h"
+
 #include <atomic>
 
 #include "values/error.h"
@@ -41,16 +43,7 @@ constexpr char kAllocFailTail[] = " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0
   char* out = message;
   for (const char* s = kAllocFailHead; *s; ++s) *out++ = *s;
   // The size as "%d" prints it: a request above 2^31 - 1 shows negative.
-  const int32_t value = static_cast<int32_t>(size);
-  uint32_t magnitude = value < 0 ? 0u - size : size;
-  if (value < 0) *out++ = '-';
-  char digits[10];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  while (n > 0) *out++ = digits[--n];
+  out += FormatDecimal(static_cast<int32_t>(size), out);
   for (const char* s = kAllocFailTail; *s; ++s) *out++ = *s;
   *out = '\0';
   ReportFatalError(message, 0);

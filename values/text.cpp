@@ -195,7 +195,7 @@ char* BytesToText(const ByteBuffer* buffer) {
   return CopyTextPrefix(reinterpret_cast<const char*>(data), length);
 }
 
-char* NumberToText(int32_t value) {
+int32_t FormatDecimal(int32_t value, char* out) {
   char digits[10];
   int32_t n = 0;
   // Unsigned magnitude: -2147483648 has no positive int32 counterpart.
@@ -204,12 +204,18 @@ char* NumberToText(int32_t value) {
     digits[n++] = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude != 0);
-  const int32_t sign = value < 0 ? 1 : 0;
-  char* text = NewText(static_cast<uint32_t>(n + sign));
-  char* out = text;
-  if (sign) *out++ = '-';
-  while (n > 0) *out++ = digits[--n];
-  *out = '\0';
+  int32_t length = 0;
+  if (value < 0) out[length++] = '-';
+  while (n > 0) out[length++] = digits[--n];
+  out[length] = '\0';
+  return length;
+}
+
+char* NumberToText(int32_t value) {
+  char decimal[12];
+  const int32_t length = FormatDecimal(value, decimal);
+  char* text = NewText(static_cast<uint32_t>(length));
+  std::memcpy(text, decimal, static_cast<size_t>(length) + 1);
   return text;
 }
 

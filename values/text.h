@@ -43,6 +43,9 @@ char* ConcatText(std::initializer_list<const char*> parts);  // never null
 ByteBuffer* MakeByteBuffer(const void* bytes, int32_t n);  // null when n is 0
 char* BytesToText(const ByteBuffer* buffer);               // null when empty
 char* NumberToText(int32_t value);
+// Writes `value` as "%d" does into `out` (at least 12 bytes), NUL-terminated;
+// returns the length. Allocates nothing, so the fatal path can use it.
+int32_t FormatDecimal(int32_t value, char* out);
 char* NormaliseFullWidth(const char* text);  // text present; always a block
 double TextToNumber(const char* text);
 

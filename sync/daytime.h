@@ -45,11 +45,11 @@ class ReplyGatherer {
   bool seen_text_ = false;  // a character that is not white space was gathered
   int32_t length_ = 0;
   struct {
-    // Left zero here and filled in by reply(): an initialised head would put
-    // the whole buffer into the executable's data instead of its bss.
+    // All zero, filled in by reply(): so the whole object is constant
+    // initialised into the executable's bss, not written out in its data.
     ByteBuffer head;
     unsigned char data[kMaxReplyBytes];
-  } reply_;
+  } reply_{};
 };
 
 // Steps from the reply text to the clock and the texts shown, for one whole

@@ -174,9 +174,10 @@ HWND EndRequestWindow() { return g_end_window; }
 const char* ExecutableFolder() { return g_exe_folder; }
 const char* ExecutableName() { return g_exe_name; }
 
-int RunProgram() {
+int RunProgram(void (*after_designs)()) {
   StartUpServices();
   if (!ReadWindowDesigns()) ReportFatalError(kDesignsUnreadable, 0);
+  if (after_designs) after_designs();
   ResetFloatingPoint();
   // The program's global initialisation, end routine and start-up routine
   // are empty: all its work starts from the main window's events.

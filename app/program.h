@@ -14,8 +14,10 @@
 constexpr UINT kEndRequestMessage = WM_APP + 999;  // 0x83E7; wParam = exit code
 
 // The whole program: start-up, LoadWindow of the main window, the loop,
-// ShutDown(0); returns the process exit code.
-int RunProgram();
+// ShutDown(0); returns the process exit code. `after_designs`, when given,
+// runs once the window designs have been read and before the main window is
+// built: a test program binds handlers of its own there.
+int RunProgram(void (*after_designs)() = nullptr);
 
 using EndRoutine = void (*)();
 void RegisterEndRoutine(EndRoutine routine);

@@ -4,5 +4,11 @@
 #include <windows.h>
 
 #include "app/program.h"
+#include "app/stack_guard.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunProgram(); }
+// Not protected itself: it seeds the canary that protected functions check.
+__attribute__((no_stack_protector)) int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR,
+                                                                   int) {
+  SeedStackGuard();
+  return RunProgram();
+}

@@ -184,6 +184,7 @@ int32_t SetStatusText(ControlRef, int32_t, const char* text) {
 void SetControlText(ControlRef, const char* text) { benchmark::DoNotOptimize(text); }
 ByteBuffer* GetReceivedData(ControlRef) { return nullptr; }
 uint32_t GetEventConnection(ControlRef) { return 0; }
+int32_t GetEventCloseError(ControlRef) { return 0; }
 
 int main(int argc, char** argv) {
   RegisterProgramConstants();

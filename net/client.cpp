@@ -197,3 +197,9 @@ uint32_t GetEventConnection(ControlRef control) {
   if (!OnWindowThread(client)) return 0;
   return client->event_connection();
 }
+
+int32_t GetEventCloseError(ControlRef control) {
+  Client* client = ClientOrFatal(control);
+  if (!OnWindowThread(client)) return 0;
+  return client->event_close_error();
+}

@@ -108,7 +108,7 @@ bool TcpClient::Connect(SocketCore* core, SOCKET s, uint32_t serial, const char*
 LRESULT TcpClient::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case kSocketNotifyMessage:
-      OnSocketNotify(static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp));
+      OnSocketNotify(static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
       return 0;
     case kSocketActivatedMessage:
       OnSocketActivated(lp);
@@ -118,7 +118,26 @@ LRESULT TcpClient::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-void TcpClient::OnSocketNotify(SOCKET s, WORD event) {
+namespace {
+
+// Windows puts a reset into the error half of FD_CLOSE (WSAECONNRESET).
+// Where a stack leaves it 0, a peek at the closed socket may still tell: an
+// orderly close reads as the end of the stream, a reset or an abort as an
+// error. Nothing is consumed; the socket is non-blocking, so the peek never
+// waits. (Wine 8 shows a reset as an orderly close both ways.)
+WORD ProbeAbortiveClose(SOCKET s) {
+  char byte;
+  int got = recv(s, &byte, 1, MSG_PEEK);
+  if (got != SOCKET_ERROR) return 0;
+  int error = WSAGetLastError();
+  return (error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET)
+             ? static_cast<WORD>(error)
+             : 0;
+}
+
+}  // namespace
+
+void TcpClient::OnSocketNotify(SOCKET s, WORD event, WORD error) {
   SocketCore* core = this->core();
   ByteBlock gathered;
   uint32_t serial;
@@ -134,6 +153,7 @@ void TcpClient::OnSocketNotify(SOCKET s, WORD event) {
       return;
     }
     serial = core->socket_serial;
+    if (event == FD_CLOSE && error == 0) error = ProbeAbortiveClose(s);
     if (event != FD_CLOSE) {
       u_long waiting = 0;
       if (ioctlsocket(s, FIONREAD, &waiting) != 0) return;
@@ -158,11 +178,16 @@ void TcpClient::OnSocketNotify(SOCKET s, WORD event) {
   // and a connecting thread must not wait for it. Saved and restored, as a
   // handler may pump messages (a message box) and so nest a notification.
   uint32_t outer = event_connection_;
+  int32_t outer_error = event_close_error_;
   event_connection_ = serial;
   if (event == FD_CLOSE) {
+    // The error half tells an orderly close (0) from a reset or an abort,
+    // after which whatever the server had sent may be incomplete.
+    event_close_error_ = error;
     OnClosed();
   } else if (gathered.length() > 0) {
     OnReceived(gathered);
   }
   event_connection_ = outer;
+  event_close_error_ = outer_error;
 }

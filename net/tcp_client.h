@@ -68,6 +68,9 @@ class TcpClient : public SocketWindow {
   // The serial of the connection whose notification is being handled (while
   // OnReceived or OnClosed runs), 0 at all other times.
   uint32_t event_connection() const { return event_connection_; }
+  // The Winsock error of the close being raised (WSAECONNRESET for a reset,
+  // 0 for an orderly close, and 0 outside OnClosed).
+  int32_t event_close_error() const { return event_close_error_; }
 
  protected:
   TcpClient() = default;
@@ -78,10 +81,11 @@ class TcpClient : public SocketWindow {
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
-  void OnSocketNotify(SOCKET s, WORD event);
+  void OnSocketNotify(SOCKET s, WORD event, WORD error);
   void OnSocketActivated(LPARAM serial) { active_serial_ = static_cast<uint32_t>(serial); }
 
   // User-interface thread only.
   uint32_t active_serial_ = 0;  // serial of the last activation message handled
   uint32_t event_connection_ = 0;
+  int32_t event_close_error_ = 0;
 };

@@ -42,7 +42,7 @@ ReplyGatherer::Step ReplyGatherer::Feed(uint32_t connection, const unsigned char
   for (int32_t i = 0; i < count; ++i) {
     if (length_ == kMaxReplyBytes) {
       done_ = true;
-      return Step::kOverflow;
+      return Step::kMalformed;
     }
     unsigned char c = bytes[i];
     reply_.data[length_++] = c;
@@ -61,6 +61,13 @@ ReplyGatherer::Step ReplyGatherer::Close(uint32_t connection) {
   if (done_ || length_ == 0) return Step::kIgnored;
   done_ = true;
   return Step::kComplete;
+}
+
+ReplyGatherer::Step ReplyGatherer::Abort(uint32_t connection) {
+  if (connection != connection_) Restart(connection);
+  if (done_ || length_ == 0) return Step::kIgnored;
+  done_ = true;
+  return Step::kMalformed;
 }
 
 void NoteResultShown(uint32_t connection) {
@@ -123,7 +130,7 @@ void OnClientDataArrived() {
   if (step == ReplyGatherer::Step::kComplete) {
     HandleDaytimeReply(g_gatherer.reply());
     NoteResultShown(connection);
-  } else if (step == ReplyGatherer::Step::kOverflow) {
+  } else if (step == ReplyGatherer::Step::kMalformed) {
     ShowSyncFailed();
     NoteResultShown(connection);
   }
@@ -131,6 +138,13 @@ void OnClientDataArrived() {
 
 void OnClientConnectionClosed() {
   uint32_t connection = GetEventConnection(kClientRef);
+  if (GetEventCloseError(kClientRef) != 0) {
+    if (g_gatherer.Abort(connection) == ReplyGatherer::Step::kMalformed) {
+      ShowSyncFailed();
+      NoteResultShown(connection);
+    }
+    return;
+  }
   if (g_gatherer.Close(connection) == ReplyGatherer::Step::kComplete) {
     HandleDaytimeReply(g_gatherer.reply());
     NoteResultShown(connection);

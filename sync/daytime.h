@@ -19,7 +19,7 @@ class ReplyGatherer {
   enum class Step {
     kWaiting,   // keep gathering
     kComplete,  // reply() holds the whole reply; handle it once
-    kOverflow,  // too long without completing: malformed
+    kMalformed,  // too long without completing, or cut off by a reset
     kIgnored,   // this connection's reply was already handled
   };
 
@@ -28,6 +28,10 @@ class ReplyGatherer {
   Step Feed(uint32_t connection, const unsigned char* bytes, int32_t count);
   // The server closed `connection`: whatever was gathered is the reply.
   Step Close(uint32_t connection);
+  // The connection was reset or aborted: what was gathered may be cut off
+  // anywhere, even inside the time, so it is no reply. kMalformed when bytes
+  // were gathered (a failed synchronisation), kIgnored otherwise.
+  Step Abort(uint32_t connection);
 
   // The gathered reply, laid out as a ByteBuffer so that it is converted to
   // text without another copy.

@@ -39,6 +39,9 @@ ByteBuffer* GetReceivedData(ControlRef control);
 // The serial of the connection whose event is being raised (data arrival or
 // connection closed); 0 outside those events.
 uint32_t GetEventConnection(ControlRef control);
+// Inside the connection-closed event: 0 when the server closed in order,
+// else the network error of the close (a reset or an abort).
+int32_t GetEventCloseError(ControlRef control);
 
 // Runs `routine(parameter)` on a new thread; the handle is closed unless
 // `thread_handle` is given, which then receives it and owns it.

@@ -185,6 +185,30 @@ TEST_F(DaytimeTest, NewConnectionDropsWhatTheEarlierOneLeft) {
   EXPECT_EQ(s().clock_sets.size(), 1u);
 }
 
+TEST_F(DaytimeTest, ResetCutsTheReplyOff) {
+  constexpr int32_t kConnectionReset = 10054;  // WSAECONNRESET
+  // Cut inside the seconds, and cut after the last field without a line
+  // feed: neither may set the clock, however plausible the rest looks.
+  for (const char* piece : {"\n55420 10-08-12 02:24:1", "\n55420 10-08-12 02:24:10 50 0 0 0.0 UTC(NIST) *"}) {
+    fake::Reset();
+    uint32_t conn = fake::FreshConnection();
+    fake::Deliver(conn, piece);
+    fake::Close(conn, kConnectionReset);
+    EXPECT_TRUE(s().clock_sets.empty()) << piece;
+    EXPECT_TRUE(s().edit.empty()) << piece;
+    EXPECT_EQ(fake::LastStatus(), kSyncFailed) << piece;
+  }
+  // A reset with nothing received, or after the whole line, changes nothing.
+  fake::Reset();
+  fake::Close(fake::FreshConnection(), kConnectionReset);
+  EXPECT_TRUE(s().status.empty());
+  uint32_t conn = fake::FreshConnection();
+  fake::Deliver(conn, kNist);
+  fake::Close(conn, kConnectionReset);
+  EXPECT_EQ(s().clock_sets.size(), 1u);
+  EXPECT_EQ(s().status.size(), 1u);
+}
+
 TEST_F(DaytimeTest, ServerClosingWithoutDataShowsNothing) {
   fake::Close(fake::FreshConnection());
   EXPECT_TRUE(s().status.empty());

@@ -47,9 +47,11 @@ void Deliver(uint32_t connection, const std::string& bytes) {
   state().event_connection = 0;
 }
 
-void Close(uint32_t connection) {
+void Close(uint32_t connection, int32_t error) {
   state().event_connection = connection;
+  state().event_close_error = error;
   OnClientConnectionClosed();
+  state().event_close_error = 0;
   state().event_connection = 0;
 }
 
@@ -103,6 +105,10 @@ ByteBuffer* GetReceivedData(ControlRef control) {
 
 uint32_t GetEventConnection(ControlRef control) {
   return Is(control, kClientRef) ? state().event_connection : 0;
+}
+
+int32_t GetEventCloseError(ControlRef control) {
+  return Is(control, kClientRef) ? state().event_close_error : 0;
 }
 
 bool StartThread(ThreadRoutine routine, uint32_t, uintptr_t*) {

@@ -39,6 +39,7 @@ struct State {
 
   // The event being raised.
   uint32_t event_connection = 0;
+  int32_t event_close_error = 0;
   const std::string* event_bytes = nullptr;
 };
 
@@ -47,7 +48,7 @@ void Reset();  // also installs the fake clock setter and the fatal hooks
 
 // Raises the data-arrival / connection-closed events of 客户1.
 void Deliver(uint32_t connection, const std::string& bytes);
-void Close(uint32_t connection);
+void Close(uint32_t connection, int32_t error = 0);  // error: a reset, e.g. 10054
 
 // A connection serial no other test has used: the logic remembers the last
 // connection whose result it showed.

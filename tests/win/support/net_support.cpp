@@ -127,7 +127,8 @@ namespace {
 ClientHarness* g_harness = nullptr;
 
 void RecordEvent(int event) {
-  ClientEvent e{event, GetEventConnection(ClientHarness::kRef), {}, false};
+  ClientEvent e{event, GetEventConnection(ClientHarness::kRef), {}, false,
+                GetEventCloseError(ClientHarness::kRef)};
   if (event == kEventDataArrival) {
     ByteBuffer* a = GetReceivedData(ClientHarness::kRef);
     ByteBuffer* b = GetReceivedData(ClientHarness::kRef);

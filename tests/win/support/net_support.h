@@ -69,6 +69,7 @@ struct ClientEvent {
   uint32_t connection;      // GetEventConnection inside the handler
   std::string bytes;        // GetReceivedData inside the handler
   bool separate_copies;     // two calls gave two blocks with the same bytes
+  int32_t close_error = 0;  // GetEventCloseError inside the handler
 };
 
 // A hidden top-level window (entry 0) with a client connection control

@@ -387,6 +387,29 @@ def one(lines, kind):
 CASES = []
 
 
+def run_case(env, fn, timeout):
+    """Runs one case with a watchdog that ends its processes after `timeout`
+    seconds; returns the Case (its failures filled in) and the seconds taken.
+    The program must have ended by the end of the case."""
+    c = Case(env, fn.__name__)
+    began = time.time()
+    watchdog = threading.Timer(timeout, c.cleanup)
+    watchdog.start()
+    try:
+        fn(c)
+    except CaseFailure:
+        pass
+    except Exception:
+        c.failures.append("error: " + traceback.format_exc().strip().splitlines()[-1])
+        (c.dir / "traceback.txt").write_text(traceback.format_exc())
+    finally:
+        watchdog.cancel()
+        if c.app_alive() and not c.failures:
+            c.failures.append("the program was still running at the end of the case")
+        c.cleanup()
+    return c, time.time() - began
+
+
 def case(fn):
     CASES.append(fn)
     return fn
@@ -813,24 +836,8 @@ def run_suite(args, lang, results):
         for fn in CASES:
             if args.k and not any(k in fn.__name__ for k in args.k):
                 continue
-            c = Case(env, fn.__name__)
-            began = time.time()
-            watchdog = threading.Timer(args.case_timeout, c.cleanup)
-            watchdog.start()
-            try:
-                fn(c)
-            except CaseFailure:
-                pass
-            except Exception:
-                c.failures.append("error: " + traceback.format_exc().strip().splitlines()[-1])
-                (c.dir / "traceback.txt").write_text(traceback.format_exc())
-            finally:
-                watchdog.cancel()
-                if c.app_alive() and not c.failures:
-                    c.failures.append("the program was still running at the end of the case")
-                c.cleanup()
+            c, took = run_case(env, fn, args.case_timeout)
             name = "%s[%s]" % (fn.__name__, lang)
-            took = time.time() - began
             if took > args.case_timeout:
                 c.failures.append("the case took %.0f s (bound %d s)" % (took, args.case_timeout))
             status = "PASS" if not c.failures else "FAIL"

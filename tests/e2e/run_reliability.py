@@ -44,14 +44,13 @@ import subprocess
 import sys
 import threading
 import time
-import traceback
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import run_e2e as e2e  # noqa: E402
 from run_e2e import (CONNECTED, DONE, ERROR, FAIL_VALUE, FAR, FAR_SHOWN, ID_BUTTON, ID_EDIT,  # noqa: E402
-                     ID_STATUS, OTHER, PROGRESS, SKIPPED, CaseFailure, hexarg, one, winpath)
+                     ID_STATUS, OTHER, PROGRESS, SKIPPED, hexarg, one, winpath)
 
 e2e.SERVER = HERE / "hostile_server.py"
 e2e.DISPLAY_NUM = "88"  # not the display of run_e2e.py
@@ -473,23 +472,7 @@ def main():
         for fn in CASES:
             if args.k and not any(k in fn.__name__ for k in args.k):
                 continue
-            c = e2e.Case(env, fn.__name__)
-            began = time.time()
-            watchdog = threading.Timer(timeout, c.cleanup)
-            watchdog.start()
-            try:
-                fn(c)
-            except CaseFailure:
-                pass
-            except Exception:
-                c.failures.append("error: " + traceback.format_exc().strip().splitlines()[-1])
-                (c.dir / "traceback.txt").write_text(traceback.format_exc())
-            finally:
-                watchdog.cancel()
-                if c.app_alive() and not c.failures:
-                    c.failures.append("the program was still running at the end of the case")
-                c.cleanup()
-            took = time.time() - began
+            c, took = e2e.run_case(env, fn, timeout)
             status = "PASS" if not c.failures else "FAIL"
             shown = c.failures
             if fn.__name__ in args.known_fault:

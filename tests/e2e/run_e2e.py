@@ -387,6 +387,14 @@ def one(lines, kind):
 CASES = []
 
 
+def report(results):
+    """Prints the closing tally of (name, failures) pairs; the exit code."""
+    passed = sum(1 for _, f in results if not f)
+    failed = len(results) - passed
+    print("%d passed, %d failed" % (passed, failed), flush=True)
+    return 1 if failed else 0
+
+
 def run_case(env, fn, timeout):
     """Runs one case with a watchdog that ends its processes after `timeout`
     seconds; returns the Case (its failures filled in) and the seconds taken.
@@ -870,10 +878,7 @@ def main():
     results = []
     for lang in (["zh", "en"] if args.lang == "both" else [args.lang]):
         run_suite(args, lang, results)
-    passed = sum(1 for _, f in results if not f)
-    failed = len(results) - passed
-    print("%d passed, %d failed" % (passed, failed), flush=True)
-    return 1 if failed else 0
+    return report(results)
 
 
 if __name__ == "__main__":

@@ -485,10 +485,7 @@ def main():
             results.append((fn.__name__, c.failures))
     finally:
         env.stop_wineserver()
-    passed = sum(1 for _, f in results if not f)
-    failed = len(results) - passed
-    print("%d passed, %d failed" % (passed, failed), flush=True)
-    return 1 if failed else 0
+    return e2e.report(results)
 
 
 if __name__ == "__main__":

@@ -144,12 +144,19 @@ def app_proc(c):
     return p
 
 
-def settle_first_result(c, proc):
-    """After start-up: the first reply handled, the worker gone."""
+def start_numbered(c, replies, timeout):
+    """A server with `replies` numbered replies and the program started on it,
+    its first reply handled and that worker gone. Returns the program's
+    process and its thread count at rest."""
+    c.start_server(*(["numbered"] * replies), timeout=timeout)
+    c.start_app()
+    c.find_main()
+    proc = app_proc(c)
+    c.expect_text(ID_EDIT, "eq", numbered_shown(0), 15000, "first reply")
     st = c.expect_text(ID_STATUS, "ne", CONNECTED, 15000, "first result")
     c.require(is_result(st) or st == ERROR, "first status %r" % st)
     base, _ = proc.settle(seconds=10, steady=1.0)
-    return base
+    return proc, base
 
 
 # --- long use --------------------------------------------------------------------
@@ -166,12 +173,7 @@ def case(fn):
 def storm(c):
     """Clicks as fast as a user could never make them, each a new worker."""
     clicks = c.env.args.storm
-    c.start_server(*(["numbered"] * (clicks + 20)), timeout=120)
-    c.start_app()
-    c.find_main()
-    proc = app_proc(c)
-    c.expect_text(ID_EDIT, "eq", numbered_shown(0), 15000, "first reply")
-    base = settle_first_result(c, proc)
+    proc, base = start_numbered(c, clicks + 20, timeout=120)
     rss_before = proc.rss_kib()
     cmds = []
     for _ in range(clicks):
@@ -216,12 +218,7 @@ def soak(c):
     """N synchronisations one after the other on one process."""
     n = c.env.args.soak
     warm = 100 if n >= 1000 else max(1, n // 10)
-    c.start_server(*(["numbered"] * (n + 1)), timeout=n * 5 + 60)
-    c.start_app()
-    c.find_main()
-    proc = app_proc(c)
-    c.expect_text(ID_EDIT, "eq", numbered_shown(0), 15000, "first reply")
-    base = settle_first_result(c, proc)
+    proc, base = start_numbered(c, n + 1, timeout=n * 5 + 60)
     rss_start = proc.rss_kib()
     rss_warm = None
     worst_back = 0.0
